@@ -6,11 +6,17 @@ namespace brivanta::common {
 
 SystemClock::SystemClock() : tick_(SystemTick32) {}
 
-int64_t SystemClock::NowMs() { return tick_.Get(); }
+int64_t SystemClock::NowMs() {
+    return tick_.Get();
+}
 
-double SystemClock::NowUtcDays() { return NowUtc(); }
+double SystemClock::NowUtcDays() {
+    return NowUtc();
+}
 
-double SystemClock::NowLocalDays() { return NowLocal(); }
+double SystemClock::NowLocalDays() {
+    return NowLocal();
+}
 
 VirtualClock::VirtualClock(int64_t startMs, double startUtcDays)
     : startMs_(startMs), startUtcDays_(startUtcDays), nowMs_(startMs) {}

@@ -10,7 +10,7 @@ namespace brivanta::common {
 // The time source every engine reads. Injected, so that tests can run time
 // forward without sleeping.
 class IClock {
-public:
+  public:
     virtual ~IClock() = default;
     // Monotonic milliseconds (the 64-bit tick); never negative, never decreasing.
     virtual int64_t NowMs() = 0;
@@ -22,19 +22,19 @@ public:
 
 // The machine's clocks.
 class SystemClock final : public IClock {
-public:
+  public:
     SystemClock();
     int64_t NowMs() override;
     double NowUtcDays() override;
     double NowLocalDays() override;
 
-private:
+  private:
     Tick64 tick_;
 };
 
 // A clock that moves only when told to. Thread-safe.
 class VirtualClock final : public IClock {
-public:
+  public:
     explicit VirtualClock(int64_t startMs = 1000, double startUtcDays = 46000.0);
 
     int64_t NowMs() override { return nowMs_.load(); }
@@ -44,7 +44,7 @@ public:
     void Advance(int64_t ms) { nowMs_ += ms; }
     void SetMs(int64_t ms) { nowMs_ = ms; }
 
-private:
+  private:
     const int64_t startMs_;
     const double startUtcDays_;
     std::atomic<int64_t> nowMs_;

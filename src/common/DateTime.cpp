@@ -13,7 +13,9 @@ namespace chr = std::chrono;
 
 constexpr chr::sys_days kDayZero = chr::sys_days{chr::year{1899} / 12 / 30};
 
-int64_t RoundToMs(DayCount days) { return std::llround(days * kMsPerDay); }
+int64_t RoundToMs(DayCount days) {
+    return std::llround(days * kMsPerDay);
+}
 
 // Offset of local time from UTC, in seconds, at the given Unix second.
 int64_t LocalOffsetSeconds(time_t unixSeconds) {
@@ -27,8 +29,8 @@ int64_t LocalOffsetSeconds(time_t unixSeconds) {
 std::optional<DayCount> EncodeDateTime(const CalendarTime& t) {
     const chr::year_month_day ymd{chr::year{t.year}, chr::month{static_cast<unsigned>(t.month)},
                                   chr::day{static_cast<unsigned>(t.day)}};
-    if (!ymd.ok() || t.hour < 0 || t.hour > 23 || t.minute < 0 || t.minute > 59 ||
-        t.second < 0 || t.second > 59 || t.millisecond < 0 || t.millisecond > 999) {
+    if (!ymd.ok() || t.hour < 0 || t.hour > 23 || t.minute < 0 || t.minute > 59 || t.second < 0 ||
+        t.second > 59 || t.millisecond < 0 || t.millisecond > 999) {
         return std::nullopt;
     }
     const auto wholeDays = (chr::sys_days{ymd} - kDayZero).count();
@@ -61,14 +63,19 @@ DayCount DayCountFromUnixMs(int64_t unixMs) {
     return kUnixEpochDays + static_cast<double>(unixMs) / kMsPerDay;
 }
 
-int64_t UnixMsFromDayCount(DayCount days) { return RoundToMs(days - kUnixEpochDays); }
+int64_t UnixMsFromDayCount(DayCount days) {
+    return RoundToMs(days - kUnixEpochDays);
+}
 
 DayCount NowUtc() {
     const auto now = chr::system_clock::now();
-    return DayCountFromUnixMs(chr::duration_cast<chr::milliseconds>(now.time_since_epoch()).count());
+    return DayCountFromUnixMs(
+        chr::duration_cast<chr::milliseconds>(now.time_since_epoch()).count());
 }
 
-DayCount NowLocal() { return UtcToLocal(NowUtc()); }
+DayCount NowLocal() {
+    return UtcToLocal(NowUtc());
+}
 
 DayCount UtcToLocal(DayCount utc) {
     const int64_t unixMs = UnixMsFromDayCount(utc);

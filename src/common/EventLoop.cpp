@@ -38,7 +38,8 @@ EventLoop::TimerId EventLoop::AddTimer(int64_t intervalMs, Task task) {
         id = nextTimerId_++;
         liveTimers_.insert(id);
     }
-    Schedule(clock_.NowMs() + interval, Entry{id, interval, std::make_shared<Task>(std::move(task))});
+    Schedule(clock_.NowMs() + interval,
+             Entry{id, interval, std::make_shared<Task>(std::move(task))});
     return id;
 }
 

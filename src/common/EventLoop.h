@@ -6,8 +6,8 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <set>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "common/Clock.h"
@@ -25,7 +25,7 @@ class VirtualClock;
 // may drive a loop at a time. Tasks never run with the loop's lock held, so a
 // task may post, add or remove timers freely.
 class EventLoop {
-public:
+  public:
     using Task = std::function<void()>;
     using TimerId = uint64_t;
     using ErrorHandler = std::function<void(const std::string&)>;
@@ -63,7 +63,7 @@ public:
     // at each due time on the way to run what is due then.
     void AdvanceVirtual(VirtualClock& clock, int64_t ms);
 
-private:
+  private:
     struct Entry {
         TimerId id = 0;          // 0 for one-shot tasks
         int64_t intervalMs = 0;  // 0 for one-shot tasks
@@ -82,7 +82,7 @@ private:
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;
-    Agenda agenda_;              // guarded by mutex_
+    Agenda agenda_;                 // guarded by mutex_
     std::set<TimerId> liveTimers_;  // guarded by mutex_
     uint64_t nextOrder_ = 0;        // guarded by mutex_
     TimerId nextTimerId_ = 1;       // guarded by mutex_

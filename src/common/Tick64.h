@@ -11,14 +11,14 @@ namespace brivanta::common {
 // growing as long as Get() is called at least once per wrap period.
 // Thread-safe: peer and processing threads read it too.
 class Tick64 {
-public:
+  public:
     using TickSource = std::function<uint32_t()>;
 
     explicit Tick64(TickSource source);
 
     int64_t Get();
 
-private:
+  private:
     TickSource source_;
     std::mutex mutex_;
     uint32_t lastTick_ = 0;   // guarded by mutex_
