@@ -12,20 +12,6 @@ namespace {
 constexpr std::string_view kPositionSection = "Position";
 constexpr std::string_view kPluginSection = "Plugins";
 
-// The longest prefix of text of at most maxBytes that does not split a
-// UTF-8 character.
-std::string CutUtf8(std::string text, size_t maxBytes) {
-    if (text.size() <= maxBytes) {
-        return text;
-    }
-    size_t cut = maxBytes;
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
-        --cut;
-    }
-    text.resize(cut);
-    return text;
-}
-
 }  // namespace
 
 void SettingsReader::Text(std::string_view section, std::string_view key, std::string_view fallback,

@@ -96,6 +96,17 @@ std::string UpperText(std::string_view text) {
     return out;
 }
 
+std::string CutUtf8(std::string_view text, size_t maxBytes) {
+    if (text.size() <= maxBytes) {
+        return std::string(text);
+    }
+    size_t cut = maxBytes;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    return std::string(text.substr(0, cut));
+}
+
 std::string AddBackslash(std::string_view path) {
     std::string result(path);
     if (!result.empty() && result.back() != kPathSeparator) {

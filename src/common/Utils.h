@@ -30,6 +30,10 @@ std::string UnscramblePassword(std::string_view stored);
 // every other byte is kept, so the result has the same length.
 std::string UpperText(std::string_view text);
 
+// The longest start of a UTF-8 text of at most maxBytes bytes that does not
+// split a character.
+std::string CutUtf8(std::string_view text, size_t maxBytes);
+
 // A folder path with the separator appended unless it ends with one already;
 // an empty path stays empty.
 std::string AddBackslash(std::string_view path);
