@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -26,6 +27,14 @@ class LogSink {
     bool WaitFor(const std::string& line) {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, std::chrono::seconds(5), [&] { return HasLocked(line); });
+    }
+
+    // Waits (at most 5 s) until a line for which `matches` holds has arrived.
+    bool WaitForMatch(const std::function<bool(const std::string&)>& matches) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(5), [&] {
+            return std::any_of(lines_.begin(), lines_.end(), matches);
+        });
     }
 
     bool Has(const std::string& line) {

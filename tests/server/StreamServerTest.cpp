@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -102,6 +103,35 @@ TEST_F(StreamServerTest, EveryFaultInTheAnswerIsRefusedWithItsCode) {
         EXPECT_EQ(slot->holdUntil, sender.FNow() + c.banTenths * 100);
         EXPECT_EQ(slot->port, socket.LocalPort());
     }
+}
+
+TEST_F(StreamServerTest, GarbledAnswersEndInAResultAndTheServerGoesOn) {
+    StartServer(64);
+    std::mt19937 random(2102);
+    const Bytes validStart = Hello(protocol::kMagicWord, 'C', 2, "secret");
+    for (int i = 0; i < 40; ++i) {
+        const std::string local = "127.0.2." + std::to_string(i + 1);
+        auto socket = Connect(local);
+        client::ServerAnnouncement announcement;
+        ASSERT_TRUE(client::ReadServerAnnouncement(socket, announcement).ok);
+        // Half of the answers begin like a real one, so the later reads see garbage too.
+        Bytes answer = i % 2 == 0 ? Bytes(validStart.begin(), validStart.begin() + 11) : Bytes{};
+        const size_t extra = random() % 40;
+        for (size_t k = 0; k < extra; ++k) {
+            answer.push_back(static_cast<uint8_t>(random()));
+        }
+        socket.WriteAll(answer.data(), answer.size());
+        HalfClose(socket);
+        ReadToEnd(socket);
+        const std::string peer = PeerText(socket, local);
+        EXPECT_TRUE(connectLog.WaitForMatch([&](const std::string& line) {
+            return line == "Start " + peer ||
+                   (line.rfind("Falshe! rc=", 0) == 0 && line.ends_with(" - " + peer));
+        })) << i;
+    }
+    auto admitted = Login("127.0.0.16");
+    AddBlocks(1);
+    EXPECT_EQ(ReadSeqs(admitted, 1), (std::vector<uint16_t>{1}));
 }
 
 TEST_F(StreamServerTest, KindRAndAnyPasswordUnderAnEmptyServerPasswordAreAdmitted) {
