@@ -137,10 +137,18 @@ void TcpServer::Admit(int fd) {
         close(fd);
         return;
     }
-    auto connection = MakeConnection(fd);
-    auto& peer = running_.emplace_back(Peer{connection, {}});
-    // Assigned under the lock, so the thread's own Retire() waits for it.
-    peer.thread = std::thread([this, connection] { RunConnection(connection); });
+    try {
+        auto connection = MakeConnection(fd);
+        running_.push_back(Peer{connection, {}});
+        try {
+            // Assigned under the lock, so the thread's own Retire() waits for it.
+            running_.back().thread = std::thread([this, connection] { RunConnection(connection); });
+        } catch (...) {
+            running_.pop_back();  // no thread to be had: the connection closes with its record
+        }
+    } catch (...) {
+        // Out of memory for the record: the socket that took fd has closed it.
+    }
 }
 
 void TcpServer::CallGuarded(const std::function<void(TcpConnection&)>& handler,

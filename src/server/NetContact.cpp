@@ -48,7 +48,35 @@ void TNetSender::UpdateNow() {
 void TNetSender::SetSlotCount(int count) {
     const auto size = static_cast<size_t>(std::clamp(count, 0, kMaxSlotCount));
     std::lock_guard lock(slotsMutex_);
-    slots_.resize(size);  // the dropped slots go with their records; new ones are free
+    for (size_t i = size; i < slots_.size(); ++i) {
+        StoreSlotLocked(static_cast<int>(i), TClientSlot{});
+    }
+    slots_.resize(size);  // slots added by growing are free
+}
+
+uint64_t TNetSender::PeerKey(const IPv4Address& address, uint16_t port) {
+    uint64_t key = 0;
+    for (const uint8_t part : address) {
+        key = (key << 8) | part;
+    }
+    return (key << 16) | port;
+}
+
+void TNetSender::StoreSlotLocked(int index, const TClientSlot& record) {
+    auto& slot = slots_[static_cast<size_t>(index)];
+    if (slot.state != ssFree) {
+        const auto found = peerIndex_.find(PeerKey(slot.address, slot.port));
+        auto& indices = found->second;
+        indices.erase(std::find(indices.begin(), indices.end(), index));
+        if (indices.empty()) {
+            peerIndex_.erase(found);
+        }
+    }
+    slot = record;
+    if (slot.state != ssFree) {
+        auto& indices = peerIndex_[PeerKey(slot.address, slot.port)];
+        indices.insert(std::lower_bound(indices.begin(), indices.end(), index), index);
+    }
 }
 
 int TNetSender::SlotCount() const {
@@ -64,9 +92,10 @@ void TNetSender::ClearQueue() {
 void TNetSender::Sweep() {
     const int64_t now = now_;
     std::lock_guard lock(slotsMutex_);
-    for (auto& slot : slots_) {
+    for (size_t i = 0; i < slots_.size(); ++i) {
+        const auto& slot = slots_[i];
         if (slot.state != ssFree && slot.holdUntil > 0 && slot.holdUntil < now) {
-            slot = TClientSlot{};
+            StoreSlotLocked(static_cast<int>(i), TClientSlot{});
         }
     }
 }
@@ -74,7 +103,7 @@ void TNetSender::Sweep() {
 void TNetSender::ClearSlot(int index) {
     std::lock_guard lock(slotsMutex_);
     if (index >= 0 && index < static_cast<int>(slots_.size())) {
-        slots_[static_cast<size_t>(index)] = TClientSlot{};
+        StoreSlotLocked(index, TClientSlot{});
     }
 }
 
@@ -203,13 +232,11 @@ int TNetSender::FindPeerSlotLocked(const common::TcpConnection& connection) cons
     if (!connection.PeerBound()) {
         return -1;
     }
-    const IPv4Address address = ParseAddress(connection.PeerAddress());
-    for (size_t i = 0; i < slots_.size(); ++i) {
-        if (slots_[i].address == address && slots_[i].port == connection.PeerPort()) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
+    // Free slots hold 0.0.0.0:0, which no bound peer has, so the index of the
+    // slots in use gives the first match from index 0 without a scan.
+    const auto found =
+        peerIndex_.find(PeerKey(ParseAddress(connection.PeerAddress()), connection.PeerPort()));
+    return found == peerIndex_.end() ? -1 : found->second.front();
 }
 
 int TNetSender::FindPeerSlot(const common::TcpConnection& connection) const {
@@ -264,7 +291,7 @@ void TNetSender::Refuse(TClientSlot record, int tenths) {
     }
     record.state = ssBanned;
     record.holdUntil = now_ + static_cast<int64_t>(tenths) * 100;
-    slots_[static_cast<size_t>(index)] = record;
+    StoreSlotLocked(index, record);
 }
 
 uint8_t TNetSender::TakeSlot(TClientSlot record) {
@@ -275,7 +302,7 @@ uint8_t TNetSender::TakeSlot(TClientSlot record) {
     }
     record.state = ssOnline;
     record.holdUntil = 0;
-    slots_[static_cast<size_t>(index)] = record;
+    StoreSlotLocked(index, record);
     return protocol::lrAdmitted;
 }
 

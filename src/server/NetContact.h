@@ -10,6 +10,7 @@
 #include <mutex>
 #include <shared_mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "common/Clock.h"
@@ -121,6 +122,10 @@ class TNetSender {
     int FindPeerSlotLocked(const common::TcpConnection& connection) const;
     bool NextBlockFor(uint16_t& next, TStreamBlock& block) const;
     void StoreNextSeq(int index, const TClientSlot& owner, uint16_t next);
+    // Every slot write that may change a slot's address, port or freedom goes
+    // through here, keeping peerIndex_ in step.
+    void StoreSlotLocked(int index, const TClientSlot& record);
+    static uint64_t PeerKey(const IPv4Address& address, uint16_t port);
     void CancelPeer(common::TcpConnection& connection, int index, const TClientSlot& owner);
 
     common::IClock& clock_;
@@ -139,6 +144,9 @@ class TNetSender {
 
     mutable std::mutex slotsMutex_;
     std::vector<TClientSlot> slots_;  // guarded by slotsMutex_
+    // Guarded by slotsMutex_: the indices (ascending) of the slots in use, by
+    // address and port. Peer threads look themselves up on every 10 ms pass.
+    std::unordered_map<uint64_t, std::vector<int>> peerIndex_;
 };
 
 }  // namespace brivanta::server
