@@ -21,12 +21,13 @@ size_t BufferBytes(const WaveBuffer& buffer) {
 }  // namespace
 
 DevicePacer::DevicePacer(common::IClock& clock, uint32_t sampleRate, double skewPpm)
-    : clock_(clock),
-      framesPerMs_(static_cast<long double>(sampleRate) * (1.0e6L + skewPpm) / 1.0e9L) {}
+    : clock_(clock), sampleRate_(sampleRate), skewScale_(1.0e6L + skewPpm) {}
 
 int64_t DevicePacer::FramesDue() const {
     const int64_t elapsedMs = std::max<int64_t>(0, clock_.NowMs() - startMs_);
-    return static_cast<int64_t>(std::floor(static_cast<long double>(elapsedMs) * framesPerMs_));
+    // Divided last, so that whole results come out exact.
+    return static_cast<int64_t>(
+        std::floor(static_cast<long double>(elapsedMs) * sampleRate_ * skewScale_ / 1.0e9L));
 }
 
 VirtualInputStream::VirtualInputStream(common::IClock& clock, const common::WaveFormatEx& format,

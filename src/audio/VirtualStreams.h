@@ -25,7 +25,8 @@ class DevicePacer {
 
   private:
     common::IClock& clock_;
-    const long double framesPerMs_;
+    const uint32_t sampleRate_;
+    const long double skewScale_;  // parts per million of the nominal rate
     int64_t startMs_ = 0;
 };
 
