@@ -8,7 +8,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "audio/WaveBufferRing.h"
+#include "audio/DeviceRingTransfer.h"
 
 namespace brivanta::audio {
 namespace {
@@ -76,102 +76,23 @@ class PaLibrary {
     PaError initError_ = paNotInitialized;  // guarded by mutex_
 };
 
-// Shared between a stream's owner and PortAudio's audio thread.
-struct CallbackState {
-    CallbackState(size_t frameBytes, uint8_t silence) : frameBytes(frameBytes), silence(silence) {}
-
-    const size_t frameBytes;
-    const uint8_t silence;  // the byte value of silence in this format
-    WaveBufferRing ring;    // owner pushes, audio thread pops
-    std::atomic<uint64_t> underruns{0};
-    std::atomic<uint64_t> overruns{0};
-    // Audio thread only while the stream runs; the owner resets them when stopped.
-    size_t position = 0;  // bytes of the front buffer done
-    bool hadBuffer = false;
-    bool starving = false;
-
-    // Notes that the queue ran dry; counted once per dry spell after the first buffer.
-    void RanDry(std::atomic<uint64_t>& counter) {
-        if (hadBuffer && !starving) {
-            counter.fetch_add(1, std::memory_order_relaxed);
-        }
-        starving = true;
-    }
-    void Fed() {
-        hadBuffer = true;
-        starving = false;
-    }
-};
-
 int InputCallback(const void* input, void*, unsigned long frames, const PaStreamCallbackTimeInfo*,
                   PaStreamCallbackFlags flags, void* user) noexcept {
-    auto& state = *static_cast<CallbackState*>(user);
+    auto& transfer = *static_cast<DeviceRingTransfer*>(user);
     if ((flags & paInputOverflow) != 0) {
-        state.overruns.fetch_add(1, std::memory_order_relaxed);
+        transfer.HostOverrun();
     }
-    const auto* source = static_cast<const uint8_t*>(input);
-    size_t bytes = frames * state.frameBytes;
-    while (bytes > 0) {
-        WaveBuffer* buffer = state.ring.Front();
-        if (buffer == nullptr) {
-            state.RanDry(state.overruns);
-            break;
-        }
-        state.Fed();
-        buffer->TryClaim();
-        size_t room = buffer->data.size() - state.position;
-        room -= room % state.frameBytes;
-        const size_t chunk = std::min(bytes, room);
-        uint8_t* target = buffer->data.data() + state.position;
-        if (source != nullptr) {
-            std::memcpy(target, source, chunk);
-            source += chunk;
-        } else {
-            std::memset(target, state.silence, chunk);
-        }
-        bytes -= chunk;
-        state.position += chunk;
-        if (buffer->data.size() - state.position < state.frameBytes) {
-            buffer->bytesUsed = static_cast<uint32_t>(state.position);
-            buffer->MarkFinished();
-            state.ring.Pop();
-            state.position = 0;
-        }
-    }
+    transfer.Record(static_cast<const uint8_t*>(input), frames * transfer.FrameBytes());
     return paContinue;
 }
 
 int OutputCallback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
                    PaStreamCallbackFlags flags, void* user) noexcept {
-    auto& state = *static_cast<CallbackState*>(user);
+    auto& transfer = *static_cast<DeviceRingTransfer*>(user);
     if ((flags & paOutputUnderflow) != 0) {
-        state.underruns.fetch_add(1, std::memory_order_relaxed);
+        transfer.HostUnderrun();
     }
-    auto* target = static_cast<uint8_t*>(output);
-    size_t bytes = frames * state.frameBytes;
-    while (bytes > 0) {
-        WaveBuffer* buffer = state.ring.Front();
-        if (buffer == nullptr) {
-            state.RanDry(state.underruns);
-            break;
-        }
-        if (!buffer->TryClaim()) {
-            break;  // its owner is rewriting it; it plays from the next callback on
-        }
-        state.Fed();
-        const size_t length = std::min<size_t>(buffer->bytesUsed, buffer->data.size());
-        const size_t chunk = std::min(bytes, length - state.position);
-        std::memcpy(target, buffer->data.data() + state.position, chunk);
-        target += chunk;
-        bytes -= chunk;
-        state.position += chunk;
-        if (state.position == length) {
-            buffer->MarkFinished();
-            state.ring.Pop();
-            state.position = 0;
-        }
-    }
-    std::memset(target, state.silence, bytes);
+    transfer.Play(static_cast<uint8_t*>(output), frames * transfer.FrameBytes());
     return paContinue;
 }
 
@@ -183,18 +104,18 @@ class PortAudioStream final : public IWaveStream {
                     std::unique_ptr<IWaveStream>& stream) {
         const size_t frameBytes = static_cast<size_t>(parameters.channelCount) *
                                   Pa_GetSampleSize(parameters.sampleFormat);
-        auto state = std::make_unique<CallbackState>(frameBytes, silence);
+        auto transfer = std::make_unique<DeviceRingTransfer>(frameBytes, silence);
         const bool input = direction == WaveDirection::Input;
         PaStream* handle = nullptr;
         const PaError error =
             Pa_OpenStream(&handle, input ? &parameters : nullptr, input ? nullptr : &parameters,
                           sampleRate, paFramesPerBufferUnspecified, paNoFlag,
-                          input ? InputCallback : OutputCallback, state.get());
+                          input ? InputCallback : OutputCallback, transfer.get());
         if (error != paNoError) {
             return error;
         }
         library.StreamOpened();
-        stream.reset(new PortAudioStream(library, handle, std::move(state)));
+        stream.reset(new PortAudioStream(library, handle, std::move(transfer)));
         return 0;
     }
 
@@ -213,7 +134,7 @@ class PortAudioStream final : public IWaveStream {
     }
 
     int AddBuffer(WaveBuffer& buffer) override {
-        return state_->ring.Push(&buffer) ? 0 : wave_error::kNoMemory;
+        return transfer_->Hand(buffer) ? 0 : wave_error::kNoMemory;
     }
 
     void Pump() override {}
@@ -225,26 +146,20 @@ class PortAudioStream final : public IWaveStream {
             error = Pa_AbortStream(handle_);
         }
         // The audio thread has ended, so the owner may work off the queue now.
-        while (state_->ring.Front() != nullptr) {
-            state_->ring.Pop();
-        }
-        state_->position = 0;
-        state_->starving = false;
+        transfer_->Clear();
         return error;
     }
 
-    WaveDeviceCounters Counters() const override {
-        return WaveDeviceCounters{state_->underruns.load(std::memory_order_relaxed),
-                                  state_->overruns.load(std::memory_order_relaxed)};
-    }
+    WaveDeviceCounters Counters() const override { return transfer_->Counters(); }
 
   private:
-    PortAudioStream(PaLibrary& library, PaStream* handle, std::unique_ptr<CallbackState> state)
-        : library_(library), handle_(handle), state_(std::move(state)) {}
+    PortAudioStream(PaLibrary& library, PaStream* handle,
+                    std::unique_ptr<DeviceRingTransfer> transfer)
+        : library_(library), handle_(handle), transfer_(std::move(transfer)) {}
 
     PaLibrary& library_;
     PaStream* const handle_;
-    const std::unique_ptr<CallbackState> state_;
+    const std::unique_ptr<DeviceRingTransfer> transfer_;
 };
 
 // A device seen in some scan; its position in the known list is its number.
