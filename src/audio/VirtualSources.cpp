@@ -26,6 +26,10 @@ class ToneSource final : public IVirtualSource {
         }
     }
 
+    void Skip(size_t frames) override {
+        frameIndex_ = static_cast<uint32_t>((frameIndex_ + frames % sampleRate_) % sampleRate_);
+    }
+
   private:
     const uint32_t sampleRate_;
     const int channels_;
@@ -37,6 +41,7 @@ class SilenceSource final : public IVirtualSource {
   public:
     explicit SilenceSource(int channels) : channels_(channels) {}
     void Render(int16_t* out, size_t frames) override { std::fill_n(out, frames * channels_, 0); }
+    void Skip(size_t) override {}
 
   private:
     const int channels_;
@@ -75,7 +80,21 @@ class WavFileSource final : public IVirtualSource {
         }
     }
 
+    void Skip(size_t frames) override {
+        // Once the file has ended there is nothing left to skip.
+        for (size_t done = 0; done < frames && !Finished(); done += skipped_.size() / channels_) {
+            skipped_.resize(std::min<size_t>(frames - done, 4096) * channels_);
+            Render(skipped_.data(), skipped_.size() / channels_);
+        }
+    }
+
   private:
+    bool Finished() const {
+        return std::all_of(previous_.begin(), previous_.end(), [](int16_t s) { return s == 0; }) &&
+               std::all_of(next_.begin(), next_.end(), [](int16_t s) { return s == 0; }) &&
+               reader_->AtEnd();
+    }
+
     // One file frame mapped to the stream's channels; silence after the end.
     void ReadFrame(std::vector<int16_t>& frame) {
         const int fileChannels = reader_->Channels();
@@ -101,6 +120,7 @@ class WavFileSource final : public IVirtualSource {
     std::vector<int16_t> previous_;
     std::vector<int16_t> next_;
     std::vector<int16_t> fileFrame_;
+    std::vector<int16_t> skipped_;
 };
 
 }  // namespace

@@ -14,6 +14,8 @@ class IVirtualSource {
   public:
     virtual ~IVirtualSource() = default;
     virtual void Render(int16_t* out, size_t frames) = 0;
+    // Moves on by frames frames that nobody records (time with no buffer queued).
+    virtual void Skip(size_t frames) = 0;
 };
 
 // The tone of the "Virtual tone" device: 1 kHz, peak -12 dBFS, every channel.

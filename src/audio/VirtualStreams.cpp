@@ -112,9 +112,7 @@ void VirtualInputStream::Record(WaveBuffer& buffer, int64_t frames) {
 }
 
 void VirtualInputStream::Drop(int64_t frames) {
-    for (int64_t done = 0; done < frames; done += kChunkFrames) {
-        Render(std::min(kChunkFrames, frames - done));
-    }
+    source_->Skip(static_cast<size_t>(frames));
     framesHandled_ += frames;
 }
 

@@ -23,6 +23,8 @@ class WavReader {
     // Reads up to maxFrames frames into out (Channels() samples each); the
     // number read, 0 at the end of the data.
     size_t ReadFrames(int16_t* out, size_t maxFrames);
+    // No sample data is left.
+    bool AtEnd() const { return dataLeft_ == 0; }
 
   private:
     struct FileCloser {

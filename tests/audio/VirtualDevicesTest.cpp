@@ -357,6 +357,35 @@ TEST_F(VirtualDevicesTest, WavInputPlaysTheFileOnceConvertedThenSilence) {
     stream->Reset();
 }
 
+TEST_F(VirtualDevicesTest, WavInputMovesOnWhileNoBufferIsQueued) {
+    const std::string path = TempPath("skip.wav");
+    cleanUp.push_back(path);
+    std::vector<int16_t> ramp(100);
+    for (int i = 0; i < 100; ++i) {
+        ramp[i] = static_cast<int16_t>(i + 1);
+    }
+    WriteWav(path, 8000, 1, ramp);
+    auto backend = MakeBackend({path, "", 0.0});
+    const common::WaveFormatEx format = common::MakePcmFormat(8000, 1, 16);
+    auto stream = OpenStarted(*backend, WaveDirection::Input, VirtualBackend::kWavInputId, format);
+    clock.Advance(5);  // 40 frames go by unrecorded
+    WaveBuffer buffer(4 * 2);
+    ASSERT_EQ(stream->AddBuffer(buffer), 0);
+    clock.Advance(1);
+    stream->Pump();
+    ASSERT_TRUE(buffer.IsFinished());
+    EXPECT_THAT(Samples(buffer), ElementsAre(41, 42, 43, 44));
+
+    clock.Advance(3600 * 1000);  // an hour: past the end of the file
+    WaveBuffer later(4 * 2);
+    ASSERT_EQ(stream->AddBuffer(later), 0);
+    clock.Advance(1);
+    stream->Pump();
+    ASSERT_TRUE(later.IsFinished());
+    EXPECT_THAT(Samples(later), ElementsAre(0, 0, 0, 0));
+    stream->Reset();
+}
+
 TEST_F(VirtualDevicesTest, EightBitInputIsCentredOnOneHundredTwentyEight) {
     auto backend = MakeBackend();
     auto stream = OpenStarted(*backend, WaveDirection::Input, VirtualBackend::kToneId,
