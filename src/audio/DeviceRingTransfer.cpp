@@ -2,8 +2,41 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 namespace brivanta::audio {
+
+bool DeviceRingTransfer::Enter() {
+    inside_.fetch_add(1);
+    if (detached_.load()) {
+        inside_.fetch_sub(1);
+        return false;
+    }
+    return true;
+}
+
+void DeviceRingTransfer::Detach() {
+    detached_.store(true);
+    while (inside_.load() != 0) {
+        std::this_thread::yield();  // one callback at most, which never blocks
+    }
+}
+
+void DeviceRingTransfer::Record(const uint8_t* source, size_t bytes) {
+    if (Enter()) {
+        RecordAttached(source, bytes);
+        Leave();
+    }
+}
+
+void DeviceRingTransfer::Play(uint8_t* target, size_t bytes) {
+    if (Enter()) {
+        PlayAttached(target, bytes);
+        Leave();
+    } else {
+        std::memset(target, silence_, bytes);
+    }
+}
 
 void DeviceRingTransfer::Clear() {
     while (ring_.Front() != nullptr) {
@@ -25,7 +58,7 @@ void DeviceRingTransfer::Fed() {
     starving_ = false;
 }
 
-void DeviceRingTransfer::Record(const uint8_t* source, size_t bytes) {
+void DeviceRingTransfer::RecordAttached(const uint8_t* source, size_t bytes) {
     while (bytes >= frameBytes_) {
         WaveBuffer* buffer = ring_.Front();
         if (buffer == nullptr) {
@@ -55,7 +88,7 @@ void DeviceRingTransfer::Record(const uint8_t* source, size_t bytes) {
     }
 }
 
-void DeviceRingTransfer::Play(uint8_t* target, size_t bytes) {
+void DeviceRingTransfer::PlayAttached(uint8_t* target, size_t bytes) {
     while (bytes > 0) {
         WaveBuffer* buffer = ring_.Front();
         if (buffer == nullptr) {

@@ -14,9 +14,10 @@ namespace brivanta::audio {
 // each one finished when it is done. Lock-free, no allocation in the
 // callback.
 //
-// Threads: Hand on the owner's thread; Record or Play on the audio thread;
-// Clear on the owner's thread only while no callback can run (stream
-// stopped); Counters on any thread.
+// Threads: Hand, Detach, Attach and Clear on the owner's thread; Record or
+// Play on the audio thread; Counters on any thread. After Detach returns,
+// no callback touches a buffer until Attach, whatever the host does, so the
+// owner may free the buffers it handed over.
 class DeviceRingTransfer {
   public:
     // frameBytes: bytes per frame; silence: the byte value of silence.
@@ -27,7 +28,12 @@ class DeviceRingTransfer {
 
     // Owner: queues a buffer; false when the queue is full.
     bool Hand(WaveBuffer& buffer) { return ring_.Push(&buffer); }
-    // Owner, stream stopped: forgets every queued buffer.
+    // Owner: waits until no callback is working on the buffers and keeps
+    // later callbacks off them (they record nothing and play silence).
+    void Detach();
+    // Owner: lets callbacks work on the buffers again.
+    void Attach() { detached_.store(false); }
+    // Owner, detached: forgets every queued buffer.
     void Clear();
 
     // Audio thread: records bytes (whole frames; null source records
@@ -48,6 +54,12 @@ class DeviceRingTransfer {
     }
 
   private:
+    // Audio thread: announces a callback; false while detached.
+    bool Enter();
+    void Leave() { inside_.fetch_sub(1); }
+    void RecordAttached(const uint8_t* source, size_t bytes);
+    void PlayAttached(uint8_t* target, size_t bytes);
+
     // Notes that the queue ran dry: once per dry spell, after the first buffer.
     void RanDry(std::atomic<uint64_t>& counter);
     void Fed();
@@ -57,6 +69,9 @@ class DeviceRingTransfer {
     WaveBufferRing ring_;
     std::atomic<uint64_t> underruns_{0};
     std::atomic<uint64_t> overruns_{0};
+    // Sequentially consistent, so that Detach and Enter never both miss the other.
+    std::atomic<bool> detached_{false};
+    std::atomic<int> inside_{0};  // callbacks at work on the buffers
     // Audio thread only (the owner's while the stream is stopped).
     size_t position_ = 0;  // bytes of the front buffer done
     bool hadBuffer_ = false;

@@ -120,6 +120,7 @@ class PortAudioStream final : public IWaveStream {
     }
 
     ~PortAudioStream() override {
+        transfer_->Detach();
         std::lock_guard lock(library_.Mutex());
         if (Pa_IsStreamStopped(handle_) == 0) {
             Pa_AbortStream(handle_);
@@ -129,6 +130,7 @@ class PortAudioStream final : public IWaveStream {
     }
 
     int Start() override {
+        transfer_->Attach();
         std::lock_guard lock(library_.Mutex());
         return Pa_IsStreamStopped(handle_) == 1 ? Pa_StartStream(handle_) : 0;
     }
@@ -140,12 +142,14 @@ class PortAudioStream final : public IWaveStream {
     void Pump() override {}
 
     int Reset() override {
+        // Off the buffers first: even if the host fails to stop, no callback
+        // touches them once this returns.
+        transfer_->Detach();
         std::lock_guard lock(library_.Mutex());
         PaError error = paNoError;
         if (Pa_IsStreamStopped(handle_) == 0) {
             error = Pa_AbortStream(handle_);
         }
-        // The audio thread has ended, so the owner may work off the queue now.
         transfer_->Clear();
         return error;
     }

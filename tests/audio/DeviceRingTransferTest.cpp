@@ -97,6 +97,49 @@ TEST(DeviceRingTransferTest, ClearForgetsQueuedBuffers) {
     EXPECT_FALSE(block->IsFinished());
 }
 
+TEST(DeviceRingTransferTest, DetachedCallbacksLeaveTheBuffersAlone) {
+    DeviceRingTransfer transfer(2, 128);
+    auto block = Block({1, 2});
+    ASSERT_TRUE(transfer.Hand(*block));
+    transfer.Detach();
+    std::vector<uint8_t> out(2, 0);
+    transfer.Play(out.data(), 2);
+    EXPECT_THAT(out, ElementsAre(128, 128));
+    EXPECT_FALSE(block->IsFinished());
+    transfer.Attach();
+    transfer.Play(out.data(), 2);
+    EXPECT_THAT(out, ElementsAre(1, 2));
+    EXPECT_TRUE(block->IsFinished());
+}
+
+// An audio thread that never stops (a host that failed to stop the stream)
+// while the owner resets and frees its buffers again and again: once Detach
+// has returned, no callback touches a freed buffer (the sanitizer builds
+// check that).
+TEST(DeviceRingTransferTest, DetachMakesFreeingSafeWhileCallbacksGoOn) {
+    DeviceRingTransfer transfer(4, 0);
+    std::atomic<bool> stop{false};
+    std::thread audio([&] {
+        std::vector<uint8_t> in(64, 5);
+        while (!stop.load()) {
+            transfer.Record(in.data(), in.size());
+        }
+    });
+    for (int round = 0; round < 300; ++round) {
+        std::vector<std::unique_ptr<WaveBuffer>> buffers;
+        for (int i = 0; i < 4; ++i) {
+            buffers.push_back(std::make_unique<WaveBuffer>(32));
+            ASSERT_TRUE(transfer.Hand(*buffers.back()));
+        }
+        transfer.Attach();
+        std::this_thread::yield();
+        transfer.Detach();
+        transfer.Clear();
+    }  // the buffers are freed here, the audio thread still running
+    stop = true;
+    audio.join();
+}
+
 // The owner queues and rewrites blocks while an audio thread plays them:
 // every byte arrives once and in order, and no byte is touched by both at
 // once (the thread sanitizer build checks that).
