@@ -62,8 +62,9 @@ class WaveBuffer {
     void EndRewrite() { state_.store(kPending, std::memory_order_release); }
 
     // Device side.
-    // Claims the buffer before its data is read or written; false while the
-    // owner rewrites it (the device then comes back to it later).
+    // Claims the buffer before its data is read or written (true again for a
+    // buffer already claimed); false while the owner rewrites it (the device
+    // then comes back to it later).
     bool TryClaim() {
         uint32_t expected = kPending;
         return state_.compare_exchange_strong(expected, kClaimed, std::memory_order_acquire) ||

@@ -135,7 +135,8 @@ void TWaveCapture::Deliver() {
 }
 
 void TWaveCapture::Refill() {
-    while (static_cast<int32_t>(queue_.size()) < blockCount_) {
+    // BlockSize may change while recording; it applies to the buffers queued from now on.
+    while (BlockSize > 0 && static_cast<int32_t>(queue_.size()) < blockCount_) {
         queue_.push_back(std::make_unique<audio::WaveBuffer>(static_cast<size_t>(BlockSize)));
         if (handle_->AddBuffer(*queue_.back()) != 0) {
             queue_.pop_back();

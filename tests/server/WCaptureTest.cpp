@@ -137,6 +137,12 @@ TEST_F(WCaptureTest, StartFailuresReturnTheDeviceCodeAndLeaveTheDeviceClosed) {
         capture->Poll();  // inactive: nothing happens
         EXPECT_TRUE(delivered.empty());
     }
+    backend.calls.clear();
+    backend.startResult = 0;
+    auto capture = MakeCapture();
+    capture->BlockSize = 0;
+    EXPECT_EQ(capture->Start(), -1);
+    EXPECT_TRUE(backend.calls.empty());
 }
 
 TEST_F(WCaptureTest, PollDeliversFilledBuffersInRecordingOrderAndRefills) {
@@ -242,6 +248,27 @@ TEST_F(WCaptureTest, StopDiscardsUndeliveredDataAndClosesTheDevice) {
     EXPECT_EQ(capture->QueueLength(), 0);
     capture->Poll();
     EXPECT_TRUE(delivered.empty());
+}
+
+TEST_F(WCaptureTest, NewBlockSizeAppliesToTheBuffersQueuedFromThenOn) {
+    auto capture = MakeCapture();
+    capture->BlockSize = 8;
+    capture->SetQueueLength(8);  // 2 buffers
+    ASSERT_EQ(capture->Start(), 0);
+    capture->Poll();
+    capture->BlockSize = 16;
+    backend.RecordNext(1);
+    capture->Poll();
+    ASSERT_EQ(backend.held.size(), 2u);
+    EXPECT_EQ(backend.held[0]->data.size(), 8u);
+    EXPECT_EQ(backend.held[1]->data.size(), 16u);
+    EXPECT_EQ(capture->BlockCount(), 2);
+
+    capture->BlockSize = 0;  // nonsense: nothing is queued, nothing breaks
+    backend.RecordNext(2);
+    capture->Poll();
+    EXPECT_EQ(capture->QueueLength(), 1);
+    EXPECT_EQ(delivered.size(), 2u);
 }
 
 TEST_F(WCaptureTest, RefusedBufferStopsTheRefillUntilTheNextPoll) {
