@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build ccache pkg-config clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   libavcodec-dev libavutil-dev libmp3lame-dev
-  portaudio19-dev
+  portaudio19-dev libasound2-dev libjack-jackd2-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   xvfb xauth tzdata
 )
