@@ -89,8 +89,11 @@ bool TServerLog::OutLogToFile() {
     return static_cast<bool>(out);
 }
 
-void TServerLog::Flush() {
-    while (ShowLog()) {
+void TServerLog::Flush(const std::function<void(const TLogEntry&)>& shown) {
+    while (const auto entry = ShowLog()) {
+        if (shown) {
+            shown(*entry);
+        }
     }
     OutLogToFile();
 }

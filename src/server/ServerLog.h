@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -44,9 +45,10 @@ class TServerLog {
     // the folder as needed. Lines that cannot be written are dropped; returns
     // false when that happened.
     bool OutLogToFile();
-    // Main thread, at closing: moves everything still queued into the view and
-    // writes every pending line, so the last events before a stop reach the file.
-    void Flush();
+    // Main thread, at closing: moves everything still queued into the view
+    // (telling shown about each) and writes every pending line, so the last
+    // events before a stop reach the file.
+    void Flush(const std::function<void(const TLogEntry&)>& shown = {});
 
     const std::deque<TLogEntry>& Rows() const { return rows_; }
     std::vector<std::string> HelloLines() const;
