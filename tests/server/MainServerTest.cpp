@@ -10,6 +10,7 @@
 #include "TempDir.h"
 #include "audio/SystemDevices.h"
 #include "client/StreamLogin.h"
+#include "common/Utils.h"
 #include "protocol/StreamTestKit.h"
 #include "server/SettingChanges.h"
 
@@ -23,10 +24,11 @@ constexpr int kMp3Tag = 85;
 constexpr int kMp3At128 = 11;
 constexpr int kMp3At64 = 7;
 
-std::string SettingsText(const std::string& device, int formatIndex, int delay = 0) {
+std::string SettingsText(const std::string& device, int formatIndex, int delay = 0,
+                         const std::string& moreSettings = "") {
     return "[setting]\nName=Test FM\nDevice=" + device +
-           "\nPort=0\nAuto=1\nDelay=" + std::to_string(delay) +
-           "\nPassword=\n[Codec]\nDriver=" + kMp3Driver + "\nTag=" + std::to_string(kMp3Tag) +
+           "\nPort=0\nAuto=1\nDelay=" + std::to_string(delay) + "\nPassword=\n" + moreSettings +
+           "[Codec]\nDriver=" + kMp3Driver + "\nTag=" + std::to_string(kMp3Tag) +
            "\nFormatIndex=" + std::to_string(formatIndex) + "\n";
 }
 
@@ -208,6 +210,31 @@ TEST_F(MainServerTest, WaitsForAMissingDevice) {
     ASSERT_TRUE(ReadSettings(settingsPath, fixed, author).ok);
     OnLoop([&] { engine->ApplySettings(fixed, scDevice); });
     ASSERT_TRUE(WaitOnline(true));
+}
+
+TEST_F(MainServerTest, LanDataRidesInTheStreamWithItsType) {
+    StartServer(
+        SettingsText("Virtual tone", kMp3At128, 0,
+                     "ExtMode=1\nExtPort=0\nExtPass=" + common::ScramblePassword("pw") + "\n"));
+    ASSERT_TRUE(WaitOnline(true));
+    Listener listener(OnLoop([&] { return engine->StreamPort(); }));
+    common::TcpSocket sender;
+    ASSERT_EQ(sender.Connect("127.0.0.1", OnLoop([&] { return engine->ExternalPort(); }), 2000), 0);
+    sender.SetReadTimeout(3000);
+    char greeting[10];
+    ASSERT_EQ(sender.ReadExactly(greeting, sizeof greeting), 0);
+    const uint8_t login[] = {'p', 'w', '\n', 0x04, 0x00, 0x05, 'a', 'b', 'c'};
+    ASSERT_EQ(sender.WriteAll(login, sizeof login), 0);
+    for (int block = 0; block < 200; ++block) {
+        TBlockHeader header;
+        protocol::Bytes payload;
+        ASSERT_EQ(client::ReadStreamBlock(listener.socket, header, payload), 0);
+        if (header.type == 5) {
+            EXPECT_EQ(payload, (protocol::Bytes{'a', 'b', 'c'}));
+            return;
+        }
+    }
+    ADD_FAILURE() << "no block of type 5 arrived";
 }
 
 // The start-up delay on a virtual clock: no waiting in real time.
