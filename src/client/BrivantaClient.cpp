@@ -59,7 +59,11 @@ int RunHeadless(const common::CommandLine& line, const std::string& settingsPath
             std::cout << "status " << client::StatusJson(engine.Status()) << std::endl;
         });
     }
-    common::SignalWaiter signals([&](int) {
+    common::SignalWaiter signals([&](int signal) {
+        if (signal == SIGHUP) {
+            loop.Post([&] { engine.ReloadSettings(); });
+            return;
+        }
         loop.Post([&] {
             engine.FormClose();
             loop.Quit();

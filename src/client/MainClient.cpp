@@ -116,6 +116,37 @@ void TBrivantaClient::FormClose() {
     PublishStatus();
 }
 
+void TBrivantaClient::ApplySettings(const TSetting& saved) {
+    if (!FCreated || FClosed) {
+        return;
+    }
+    settings_ = saved;
+    ShowSetting();
+    feed_.BufferToByte(BufferTenths(settings_.Buffer));
+    if (player_ && player_->Active() && !PlayerOnDevice()) {
+        player_->Close();
+        player_->SelectByName(settings_.Device);
+        player_->Open();
+        feed_.PutInList(feed_.Levels().Target);
+    }
+    if (socket_.IsOpen() && (settings_.IP != FHost || settings_.Port != FHostPort)) {
+        CloseConnection();
+        FState = csConnect;
+    }
+    PublishStatus();
+}
+
+void TBrivantaClient::ReloadSettings() {
+    TSetting saved;
+    const auto status = ReadSettings(env_.settingsPath, saved);
+    if (!status.ok) {
+        OutLog(status.error);
+        return;
+    }
+    OutLog("Read settings");
+    ApplySettings(saved);
+}
+
 void TBrivantaClient::RequestPlay() {
     PostToLoop([](TBrivantaClient& self) {
         if (self.FClosed) {
@@ -296,7 +327,6 @@ void TBrivantaClient::CheckManualStop() {
         return;
     }
     CloseConnection();
-    FExternalEnabled = false;
     FExternalQueue.clear();
 }
 

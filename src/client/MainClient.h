@@ -76,6 +76,13 @@ class TBrivantaClient {
     // nothing.
     void FormClose();
 
+    // A saved settings change: new levels at once, playback moved to a new
+    // Device, an immediate reconnect when IP or Port changed.
+    void ApplySettings(const TSetting& saved);
+    // Reads the settings file again and applies it; a failed read is logged
+    // and changes nothing.
+    void ReloadSettings();
+
     // Commands from any thread, run on the loop.
     void RequestPlay();  // a press of Play, at once or once the device is found
     void RequestStop();  // a press of Stop
@@ -159,10 +166,11 @@ class TBrivantaClient {
     int32_t FVolume = 100;
     std::string FCaptionText;
     std::deque<TExternalBlock> FExternalQueue;
-    bool FExternalEnabled = false;  // TimerExternal: forwarding comes with the local link
-    bool FPacing = false;           // the pacing of the main cycle is running
-    bool FPlayRequested = false;    // Play pressed before the device was found
+    bool FPacing = false;         // the pacing of the main cycle is running
+    bool FPlayRequested = false;  // Play pressed before the device was found
     uint64_t FConnects = 0;
+    std::string FHost;  // where the open connection goes
+    uint16_t FHostPort = 0;
     std::string FCodecText;
     std::string FBitrateText;
     double FLeftDb = -100;

@@ -93,6 +93,8 @@ void TBrivantaClient::ConnectToServer() {
         ErrorInConnection(0, common::SocketErrorText(rc));
         return;
     }
+    FHost = settings_.IP;
+    FHostPort = settings_.Port;
     TCPClientConnected();
 }
 
@@ -120,7 +122,6 @@ void TBrivantaClient::TCPClientConnected() {
         feed_.PutInList(feed_.Levels().Target);
     }
     FState = csOnline;
-    FExternalEnabled = true;
     FStateSince = FNow;
     ++FConnects;
 }

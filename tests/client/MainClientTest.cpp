@@ -10,8 +10,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 
 #include "ClientTestKit.h"
+#include "TempDir.h"
 #include "audio/DeviceFake.h"
 #include "audio/VirtualDevices.h"
 #include "protocol/StreamTestKit.h"
@@ -236,6 +238,50 @@ TEST_F(LoginTest, TheBufferSettingIsClampedAtLogin) {
         server.Stop();
         ASSERT_TRUE(brivanta::testkit::WaitUntil([&] { return !LocalSlot(); }));
     }
+}
+
+TEST_F(LoginTest, ANewServerInTheSettingsIsReachedAtOnceAnUnchangedOneKeepsTheConnection) {
+    StartServer(kPcmStream);
+    Create();
+    ASSERT_TRUE(AdvanceUntil(csOnline));
+    client->ApplySettings(settings);
+    EXPECT_EQ(client->Status().state, csOnline);
+    EXPECT_EQ(lines.Count("Disconnect from server"), 0u);
+
+    server::TNetSender otherSender{serverClock, {}, {}};
+    server::StreamServer other{otherSender};
+    otherSender.SetSlotCount(4);
+    otherSender.SetStreamParams(kPcmStream);
+    ASSERT_EQ(other.Start("127.0.0.1", 0, 4), 0);
+    TSetting moved = settings;
+    moved.Port = other.LocalPort();
+    client->ApplySettings(moved);
+    EXPECT_EQ(client->Status().state, csConnect);
+    EXPECT_EQ(client->Status().server, "127.0.0.1:" + std::to_string(moved.Port));
+    Advance(10);
+    EXPECT_EQ(client->Status().state, csOnline);
+    EXPECT_EQ(client->Status().connects, 2u);
+    EXPECT_TRUE(brivanta::testkit::WaitUntil([&] {
+        const auto slots = otherSender.Slots();
+        return std::any_of(slots.begin(), slots.end(),
+                           [](const auto& slot) { return slot.state == server::ssOnline; });
+    }));
+    client->FormClose();
+    other.Stop();
+}
+
+TEST_F(LoginTest, AnotherDeviceInTheSettingsTakesOverPlaybackPreFilled) {
+    test::TempDir dir;
+    audio::VirtualBackend twoOutputs{clock, audio::VirtualDeviceConfig{"", dir.Path("out.wav")}};
+    StartServer(kPcmStream);
+    EngineFixture::Create(twoOutputs);
+    ASSERT_TRUE(AdvanceUntil(csOnline));
+    TSetting moved = settings;
+    moved.Device = "Virtual WAV output";
+    client->ApplySettings(moved);
+    EXPECT_TRUE(std::filesystem::exists(dir.Path("out.wav")));  // opened on the new device
+    EXPECT_GE(client->Status().buffered, 0.96);
+    client->FormClose();
 }
 
 struct DeviceTest : EngineFixture {
