@@ -157,6 +157,44 @@ TEST_F(ClientServerTest, TheClientComesOnlineAndItsBufferSettlesInTheBand) {
     EXPECT_NEAR(status.leftDb, -12.0, 1.0);  // the tone at -12 dBFS
 }
 
+TEST_F(ClientServerTest, StopLetsThePlayerRunDryAndPlayMeanwhileResumes) {
+    const uint16_t port =
+        StartServer(ServerSettings("Virtual tone", "MPEG Layer-3 (LAME)", 85, 11));
+    TSetting settings = ClientSettings("Virtual null output", port);
+    settings.Buffer = 3.0;
+    StartClient(settings);
+    ASSERT_TRUE(WaitUntil([&] { return client->Status().state == csOnline; }));
+    ASSERT_TRUE(WaitUntil([&] { return client->Status().nextSeq > 0; }));
+    client->RequestStop();
+    ASSERT_TRUE(WaitUntil([&] { return client->Status().state == csStop; }));
+    EXPECT_TRUE(serverLog.WaitFor("Disconnect 127.0.0.1"));
+    EXPECT_GT(client->Status().buffered, 2.0);  // still playing what it holds
+    EXPECT_NE(client->Status().nextSeq, -1);
+
+    client->RequestPlay();
+    EXPECT_TRUE(serverLog.WaitFor("Restore connect 127.0.0.1"));
+    EXPECT_TRUE(WaitUntil([&] { return client->Status().connects == 2; }));
+    EXPECT_EQ(lines.Count("Manual stop"), 1u);
+    EXPECT_EQ(lines.Count("Restore connection"), 1u);
+    EXPECT_EQ(lines.Count("Start player"), 0u);  // autoplay started the first time
+}
+
+TEST_F(ClientServerTest, AStoppedPlayerRunsDryAndCloses) {
+    const uint16_t port =
+        StartServer(ServerSettings("Virtual tone", "MPEG Layer-3 (LAME)", 85, 11));
+    TSetting settings = ClientSettings("Virtual null output", port);
+    settings.Buffer = 0.3;
+    StartClient(settings);
+    ASSERT_TRUE(WaitUntil([&] { return client->Status().nextSeq > 0; }));
+    client->RequestStop();
+    // Once empty the player is finished: a later Play starts afresh.
+    ASSERT_TRUE(WaitUntil([&] { return client->Status().nextSeq == -1; }));
+    EXPECT_EQ(client->Status().buffered, 0.0);
+    client->RequestPlay();
+    EXPECT_TRUE(WaitUntil([&] { return client->Status().connects == 2; }));
+    EXPECT_EQ(lines.Count("Start player"), 1u);
+}
+
 // Frame k of the source carries k in its two samples (low and high half), so
 // every frame played can be traced back to its place in the source.
 void WriteCountingSource(const std::string& path, uint32_t frames) {

@@ -240,6 +240,31 @@ TEST_F(LoginTest, TheBufferSettingIsClampedAtLogin) {
     }
 }
 
+TEST_F(LoginTest, ExternalBlocksAreQueuedUntilTheirAudioIsHeardAndAStopDropsThem) {
+    StartServer(kPcmStream);
+    Create();
+    ASSERT_TRUE(AdvanceUntil(csOnline));
+    const double buffered = client->Status().buffered;  // the pre-filled silence
+    ASSERT_GT(buffered, 0.9);
+    const uint8_t text[5] = {'h', 'e', 'l', 'l', 'o'};
+    sender.AddBlock(text, sizeof text, 7);
+    const int64_t arrival = clock.NowMs() + TBrivantaClient::kCyclePauseMs;
+    Advance(TBrivantaClient::kCyclePauseMs);  // one cycle reads one block
+    ASSERT_EQ(client->ExternalQueue().size(), 1u);
+    const TExternalBlock& block = client->ExternalQueue().front();
+    EXPECT_EQ(block.Type, 7);
+    EXPECT_EQ(block.Size, 5);
+    EXPECT_EQ(block.Data, std::vector<uint8_t>(text, text + 5));
+    EXPECT_EQ(block.Due, arrival + static_cast<int64_t>(buffered * 1000) - 50);
+    EXPECT_EQ(client->Status().nextSeq, protocol::NextSeq(sender.LastSeq()));
+
+    client->RequestStop();
+    Advance(TBrivantaClient::kCyclePauseMs);
+    EXPECT_TRUE(client->ExternalQueue().empty());
+    EXPECT_EQ(client->Status().state, csStop);
+    EXPECT_GT(client->Status().buffered, 0.0);  // the player plays on what it holds
+}
+
 TEST_F(LoginTest, ANewServerInTheSettingsIsReachedAtOnceAnUnchangedOneKeepsTheConnection) {
     StartServer(kPcmStream);
     Create();
