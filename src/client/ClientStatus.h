@@ -38,6 +38,10 @@ struct TClientStatus {
     std::string codec;    // driver of the decoder opened at login
     std::string bitrate;  // format text opened at login
     size_t externalQueued = 0;
+    // The Play and Stop buttons; an interactive client shows neither, its
+    // control program starts and stops it.
+    bool playVisible = true;
+    bool stopVisible = false;
 };
 
 // The status text of a state at a correction step: "Overtake" below 0,

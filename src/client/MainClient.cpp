@@ -293,6 +293,8 @@ void TBrivantaClient::PublishStatus() {
     status_.codec = FCodecText;
     status_.bitrate = FBitrateText;
     status_.externalQueued = FExternalQueue.size();
+    status_.playVisible = FState == csStop && settings_.Mode < 2;
+    status_.stopVisible = FState != csStop && settings_.Mode < 2;
 }
 
 TClientStatus TBrivantaClient::Status() const {
