@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <new>
 
 #include "client/MainClient.h"
@@ -95,7 +96,11 @@ void TBrivantaClient::ConnectToServer() {
     }
     FHost = settings_.IP;
     FHostPort = settings_.Port;
-    TCPClientConnected();
+    try {
+        TCPClientConnected();
+    } catch (const std::exception& error) {
+        ErrorInConnection(0, error.what());  // never left half logged in
+    }
 }
 
 void TBrivantaClient::TCPClientConnected() {
@@ -166,7 +171,13 @@ void TBrivantaClient::OnlineTick() {
         DisconnectFromServer();  // FNextSeq stays: the reconnect resumes there
         return;
     }
-    DispatchBlock(header, payload);
+    try {
+        DispatchBlock(header, payload);
+    } catch (const std::exception& error) {
+        OutLog(error.what());
+        DisconnectFromServer();
+        return;
+    }
     if (header.type != protocol::btMessage) {
         FNextSeq = protocol::NextSeq(header.seq);
     }
