@@ -46,10 +46,14 @@ struct EngineFixture : ::testing::Test {
     TClientLog log{clock, lines.Sink()};
     TSetting settings = testkit::DefaultSettings();
     std::unique_ptr<TBrivantaClient> client;
+    std::vector<common::DayCount> systemTimeSet;
 
     void Create(audio::IWaveBackend& devices) {
-        client = std::make_unique<TBrivantaClient>(
-            loop, testkit::MakeEnvironment(clock, devices, link, log));
+        auto environment = testkit::MakeEnvironment(clock, devices, link, log);
+        environment.setSystemTime = [this](common::DayCount days) {
+            systemTimeSet.push_back(days);
+        };
+        client = std::make_unique<TBrivantaClient>(loop, environment);
         client->FormCreate(settings);
     }
     void Advance(int64_t ms) { loop.AdvanceVirtual(clock, ms); }
@@ -238,6 +242,23 @@ TEST_F(LoginTest, TheBufferSettingIsClampedAtLogin) {
         server.Stop();
         ASSERT_TRUE(brivanta::testkit::WaitUntil([&] { return !LocalSlot(); }));
     }
+}
+
+TEST_F(LoginTest, SynhroTimeSetsTheComputersClockToTheServersTime) {
+    StartServer(kPcmStream);
+    settings.SynhroTime = true;
+    Create();
+    ASSERT_TRUE(AdvanceUntil(csOnline));
+    ASSERT_EQ(systemTimeSet.size(), 1u);
+    EXPECT_NEAR(systemTimeSet[0], serverClock.NowUtcDays(), 1.0 / 86400000);
+
+    client->FormClose();
+    settings.SynhroTime = false;
+    systemTimeSet.clear();
+    client.reset();
+    Create();
+    ASSERT_TRUE(AdvanceUntil(csOnline));
+    EXPECT_TRUE(systemTimeSet.empty());
 }
 
 TEST_F(LoginTest, ExternalBlocksAreQueuedUntilTheirAudioIsHeardAndAStopDropsThem) {
