@@ -96,6 +96,7 @@ void TBrivantaClient::FormClose() {
     FState = csStop;
     CheckManualStop();
     FPacing = false;
+    EnableTimerExternal(false);
     FExternalQueue.clear();
     CheckManualStop();
     try {
@@ -329,6 +330,7 @@ void TBrivantaClient::CheckManualStop() {
         return;
     }
     CloseConnection();
+    EnableTimerExternal(false);
     FExternalQueue.clear();
 }
 

@@ -120,6 +120,9 @@ class TBrivantaClient {
     void WRK_Protocol_Message(const protocol::TBlockHeader& header, const protocol::Bytes& payload);
     void WRK_Protocol_Define(const protocol::TBlockHeader& header, const protocol::Bytes& payload);
     void LowBufferCheck();
+    void EnableTimerExternal(bool enabled);
+    void TimerExternalTick();
+    void SendExternalData(const TExternalBlock& block);
     void TCPClientDisconnected();
     void DisconnectFromServer();
     void CloseConnection();
@@ -166,6 +169,8 @@ class TBrivantaClient {
     int32_t FVolume = 100;
     std::string FCaptionText;
     std::deque<TExternalBlock> FExternalQueue;
+    common::EventLoop::TimerId FTimerExternal = 0;  // 0 while disabled
+    bool FLanPortNoted = false;
     bool FPacing = false;         // the pacing of the main cycle is running
     bool FPlayRequested = false;  // Play pressed before the device was found
     uint64_t FConnects = 0;

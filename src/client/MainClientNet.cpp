@@ -127,6 +127,7 @@ void TBrivantaClient::TCPClientConnected() {
         feed_.PutInList(feed_.Levels().Target);
     }
     FState = csOnline;
+    EnableTimerExternal(true);
     FStateSince = FNow;
     ++FConnects;
 }
@@ -223,6 +224,47 @@ void TBrivantaClient::WRK_Protocol_Define(const protocol::TBlockHeader& header,
         FExternalQueue.push_back(TExternalBlock{env_.clock.NowMs() + heard - kExternalLeadMs,
                                                 header.type, header.length, payload});
     } catch (const std::bad_alloc&) {  // no memory for the copy: the block is dropped
+    }
+}
+
+void TBrivantaClient::EnableTimerExternal(bool enabled) {
+    if (enabled && FTimerExternal == 0) {
+        FTimerExternal = loop_.AddTimer(10, [weak = std::weak_ptr(alive_)] {
+            if (auto self = weak.lock()) {
+                (*self)->TimerExternalTick();
+            }
+        });
+    } else if (!enabled && FTimerExternal != 0) {
+        loop_.RemoveTimer(FTimerExternal);
+        FTimerExternal = 0;
+    }
+}
+
+// Sends the blocks that are due; later blocks may be due before earlier ones.
+void TBrivantaClient::TimerExternalTick() {
+    for (auto it = FExternalQueue.begin(); it != FExternalQueue.end();) {
+        if (it->Type == protocol::btMusic) {
+            it = FExternalQueue.erase(it);
+        } else if (it->Due > FNow) {
+            ++it;
+        } else {
+            const TExternalBlock block = std::move(*it);
+            it = FExternalQueue.erase(it);
+            SendExternalData(block);
+        }
+    }
+}
+
+void TBrivantaClient::SendExternalData(const TExternalBlock& block) {
+    if (settings_.ExternalMode == 1) {
+        if (block.Data.size() >= 4) {
+            const protocol::ByteView bytes(block.Data);
+            env_.link.BroadcastData(protocol::GetU16(bytes, 0), protocol::GetU16(bytes, 2),
+                                    block.Data.data() + 4, block.Data.size() - 4);
+        }
+    } else if (settings_.ExternalMode == 2 && !FLanPortNoted) {
+        FLanPortNoted = true;
+        OutLog("External data to a LAN port is not forwarded by this build");
     }
 }
 

@@ -23,7 +23,15 @@ class RecordingLink final : public IClientLink {
         EXPECT_FALSE(wait);
         codes_.push_back(code);
     }
-    void BroadcastData(int32_t, int32_t, const uint8_t*, size_t) override {}
+    struct Data {
+        int32_t code;
+        int32_t value;
+        std::vector<uint8_t> bytes;
+    };
+    void BroadcastData(int32_t code, int32_t value, const uint8_t* data, size_t size) override {
+        std::lock_guard lock(mutex_);
+        data_.push_back(Data{code, value, std::vector<uint8_t>(data, data + size)});
+    }
     bool HasPeers() const override { return false; }
 
     std::vector<int32_t> Codes() const {
@@ -31,9 +39,15 @@ class RecordingLink final : public IClientLink {
         return codes_;
     }
 
+    std::vector<Data> Sent() const {
+        std::lock_guard lock(mutex_);
+        return data_;
+    }
+
   private:
     mutable std::mutex mutex_;
     std::vector<int32_t> codes_;
+    std::vector<Data> data_;
 };
 
 // The client's log lines with the clock's tick when each was written.

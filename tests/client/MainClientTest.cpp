@@ -286,6 +286,36 @@ TEST_F(LoginTest, ExternalBlocksAreQueuedUntilTheirAudioIsHeardAndAStopDropsThem
     EXPECT_GT(client->Status().buffered, 0.0);  // the player plays on what it holds
 }
 
+TEST_F(LoginTest, DueExternalBlocksGoToTheControlProgramsWithTheirFirstFourBytesAsCodeAndValue) {
+    StartServer(kPcmStream);
+    settings.ExternalMode = 1;
+    Create();
+    ASSERT_TRUE(AdvanceUntil(csOnline));
+    const uint8_t block[10] = {0x34, 0x12, 0x02, 0x00, 'p', 'a', 'y', 'l', 'o', 'd'};
+    const uint8_t tooShort[3] = {1, 2, 3};
+    // One at a time: a fresh listener starts with the newest block.
+    sender.AddBlock(block, sizeof block, 9);
+    Advance(TBrivantaClient::kCyclePauseMs);
+    sender.AddBlock(tooShort, sizeof tooShort, 9);
+    // Audio behind them, so that no cycle waits for a block.
+    const uint8_t silence[4] = {0, 0, 0, 0};
+    for (int i = 0; i < 200; ++i) {
+        sender.AddBlock(silence, sizeof silence, protocol::btMusic);
+    }
+    Advance(TBrivantaClient::kCyclePauseMs);
+    ASSERT_EQ(client->ExternalQueue().size(), 2u);
+    const int64_t due = client->ExternalQueue().front().Due;
+    Advance(due - clock.NowMs() - 20);
+    EXPECT_TRUE(link.Sent().empty());  // not yet heard
+    Advance(100);
+    EXPECT_TRUE(client->ExternalQueue().empty());
+    const auto sent = link.Sent();
+    ASSERT_EQ(sent.size(), 1u);  // the 3-byte block is dropped
+    EXPECT_EQ(sent[0].code, 0x1234);
+    EXPECT_EQ(sent[0].value, 2);
+    EXPECT_EQ(sent[0].bytes, (std::vector<uint8_t>{'p', 'a', 'y', 'l', 'o', 'd'}));
+}
+
 TEST_F(LoginTest, ANewServerInTheSettingsIsReachedAtOnceAnUnchangedOneKeepsTheConnection) {
     StartServer(kPcmStream);
     Create();
