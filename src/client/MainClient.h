@@ -89,6 +89,8 @@ class TBrivantaClient {
 
     TClientStatus Status() const;
 
+    // The main cycle and the operations the window and the local link call
+    // (loop thread).
     void TimerTick();
     void SBRunClick();
     void SBStopClick();
