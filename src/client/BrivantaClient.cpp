@@ -1,27 +1,21 @@
 // The client program: headless, or (later) with its window.
 
-#include <csignal>
 #include <ctime>
 #include <iostream>
 #include <string>
-#include <vector>
 
-#include "audio/CodecList.h"
-#include "audio/DeviceList.h"
+#include "audio/ListOptions.h"
 #include "audio/SystemDevices.h"
 #include "client/ClientLink.h"
 #include "client/ClientLog.h"
 #include "client/MainClient.h"
-#include "common/CommandLine.h"
 #include "common/EventLoop.h"
-#include "common/ProfileSettings.h"
+#include "common/ProgramMain.h"
 #include "common/SignalWaiter.h"
 
 namespace {
 
 using namespace brivanta;
-
-constexpr int kUsageError = 2;
 
 // Sets the computer's UTC clock to a day count; needs a privilege the client
 // may lack, and then does nothing.
@@ -38,7 +32,7 @@ int RunHeadless(const common::CommandLine& line, const std::string& settingsPath
     const auto status = client::ReadSettings(settingsPath, settings);
     if (!status.ok) {
         std::cerr << "BrivantaClient: " << status.error << "\n";
-        return kUsageError;
+        return common::kUsageError;
     }
     common::SystemClock clock;
     common::EventLoop loop(clock);
@@ -59,17 +53,8 @@ int RunHeadless(const common::CommandLine& line, const std::string& settingsPath
             std::cout << "status " << client::StatusJson(engine.Status()) << std::endl;
         });
     }
-    common::SignalWaiter signals([&](int signal) {
-        if (signal == SIGHUP) {
-            loop.Post([&] { engine.ReloadSettings(); });
-            return;
-        }
-        loop.Post([&] {
-            engine.FormClose();
-            loop.Quit();
-        });
-    });
-    loop.Run();
+    common::RunLoopUntilSignal(
+        loop, [&] { engine.FormClose(); }, [&] { engine.ReloadSettings(); });
     return 0;
 }
 
@@ -77,31 +62,16 @@ int RunHeadless(const common::CommandLine& line, const std::string& settingsPath
 
 int main(int argc, char** argv) {
     common::SignalWaiter::BlockSignals();
-    std::string error;
-    const auto line = common::ParseCommandLine({argv + 1, argv + argc}, true, error);
+    const auto line = common::ParseProgramArguments(argc, argv, "BrivantaClient", true);
     if (!line) {
-        std::cerr << "BrivantaClient: " << error << "\n"
-                  << common::UsageText("BrivantaClient", true);
-        return kUsageError;
+        return common::kUsageError;
     }
-    if (line->listCodecs) {
-        for (const std::string& codec : audio::ListCodecs(line->rate, line->channels)) {
-            std::cout << codec << "\n";
-        }
-        return 0;
-    }
-    if (line->listDevices) {
-        common::SystemClock clock;
-        const auto devices = audio::MakeSystemBackend(clock, {});
-        audio::WriteDeviceList(std::cout, *devices, audio::WaveDirection::Output);
+    if (audio::RunListOption(*line, audio::WaveDirection::Output, std::cout)) {
         return 0;
     }
     if (!line->headless) {
         std::cerr << "BrivantaClient: the window is not built yet; run with --headless\n";
-        return kUsageError;
+        return common::kUsageError;
     }
-    const std::string settingsPath =
-        line->configPath.empty() ? common::DefaultSettingsPath(common::ExecutablePath(argv[0]))
-                                 : line->configPath;
-    return RunHeadless(*line, settingsPath);
+    return RunHeadless(*line, common::SettingsPathFor(*line, argv[0]));
 }

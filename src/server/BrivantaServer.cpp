@@ -1,25 +1,19 @@
 // The server program: headless, or (later) with its window.
 
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <string>
-#include <vector>
 
-#include "audio/CodecList.h"
-#include "audio/DeviceList.h"
+#include "audio/ListOptions.h"
 #include "audio/SystemDevices.h"
-#include "common/CommandLine.h"
 #include "common/EventLoop.h"
-#include "common/ProfileSettings.h"
+#include "common/ProgramMain.h"
 #include "common/SignalWaiter.h"
 #include "server/MainServer.h"
 
 namespace {
 
 using namespace brivanta;
-
-constexpr int kUsageError = 2;
 
 std::string StatusLine(const server::TServerState& state) {
     char text[160];
@@ -36,7 +30,7 @@ int RunHeadless(const common::CommandLine& line, const std::string& settingsPath
     const auto status = server::ReadSettings(settingsPath, check, author);
     if (!status.ok) {
         std::cerr << "BrivantaServer: " << status.error << "\n";
-        return kUsageError;
+        return common::kUsageError;
     }
     common::SystemClock clock;
     common::EventLoop loop(clock);
@@ -53,17 +47,8 @@ int RunHeadless(const common::CommandLine& line, const std::string& settingsPath
         loop.AddTimer(line.statusIntervalMs,
                       [&] { std::cout << StatusLine(engine.State()) << std::endl; });
     }
-    common::SignalWaiter signals([&](int signal) {
-        if (signal == SIGHUP) {
-            loop.Post([&] { engine.ReloadSettings(); });
-            return;
-        }
-        loop.Post([&] {
-            engine.Close();
-            loop.Quit();
-        });
-    });
-    loop.Run();
+    common::RunLoopUntilSignal(
+        loop, [&] { engine.Close(); }, [&] { engine.ReloadSettings(); });
     return 0;
 }
 
@@ -71,31 +56,16 @@ int RunHeadless(const common::CommandLine& line, const std::string& settingsPath
 
 int main(int argc, char** argv) {
     common::SignalWaiter::BlockSignals();
-    std::string error;
-    const auto line = common::ParseCommandLine({argv + 1, argv + argc}, false, error);
+    const auto line = common::ParseProgramArguments(argc, argv, "BrivantaServer", false);
     if (!line) {
-        std::cerr << "BrivantaServer: " << error << "\n"
-                  << common::UsageText("BrivantaServer", false);
-        return kUsageError;
+        return common::kUsageError;
     }
-    if (line->listCodecs) {
-        for (const std::string& codec : audio::ListCodecs(line->rate, line->channels)) {
-            std::cout << codec << "\n";
-        }
-        return 0;
-    }
-    if (line->listDevices) {
-        common::SystemClock clock;
-        const auto backend = audio::MakeSystemBackend(clock, {});
-        audio::WriteDeviceList(std::cout, *backend, audio::WaveDirection::Input);
+    if (audio::RunListOption(*line, audio::WaveDirection::Input, std::cout)) {
         return 0;
     }
     if (!line->headless) {
         std::cerr << "BrivantaServer: the window is not built yet; run with --headless\n";
-        return kUsageError;
+        return common::kUsageError;
     }
-    const std::string settingsPath =
-        line->configPath.empty() ? common::DefaultSettingsPath(common::ExecutablePath(argv[0]))
-                                 : line->configPath;
-    return RunHeadless(*line, settingsPath);
+    return RunHeadless(*line, common::SettingsPathFor(*line, argv[0]));
 }
