@@ -58,9 +58,45 @@ void OutputQueue::Clear() {
     readPos_ = 0;
 }
 
+int LibavStream::Size(uint32_t srcBytes, uint32_t& dstBytes) {
+    dstBytes = SizeBound(srcBytes, sourceBytesPerSec_, destinationBytesPerSec_);
+    return msacm::MMSYSERR_NOERROR;
+}
+
+int LibavStream::PrepareHeader(StreamHeader& header) {
+    return CheckHeader(header);
+}
+
+int LibavStream::UnprepareHeader(StreamHeader& header) {
+    return CheckHeader(header);
+}
+
+int LibavStream::BeginConvert(StreamHeader& header, uint32_t& written) {
+    if (const int invalid = CheckHeader(header); invalid != msacm::MMSYSERR_NOERROR) {
+        return invalid;
+    }
+    header.cbSrcLengthUsed = 0;
+    header.cbDstLengthUsed = 0;
+    if (!CodecOpen()) {
+        if (const int reopened = OpenCodec(); reopened != msacm::MMSYSERR_NOERROR) {
+            return reopened;
+        }
+    }
+    written = output_.Deliver(header.pbDst, header.cbDstLength);
+    return msacm::MMSYSERR_NOERROR;
+}
+
+int LibavStream::EndConvert(StreamHeader& header, uint32_t written, uint32_t used, bool ok) {
+    written += output_.Deliver(header.pbDst + written, header.cbDstLength - written);
+    header.cbSrcLengthUsed = used;
+    header.cbDstLengthUsed = written;
+    return ok ? msacm::MMSYSERR_NOERROR : msacm::MMSYSERR_ERROR;
+}
+
 EncoderStream::EncoderStream(const CodecSetup& setup, const common::WaveFormatEx& pcm,
                              const common::WaveFormatEx& codec)
-    : setup_(setup),
+    : LibavStream(pcm.nAvgBytesPerSec, codec.nAvgBytesPerSec),
+      setup_(setup),
       pcm_(pcm),
       codec_(codec),
       frame_(av_frame_alloc()),
@@ -113,31 +149,11 @@ int EncoderStream::OpenCodec() {
     return msacm::MMSYSERR_NOERROR;
 }
 
-int EncoderStream::Size(uint32_t srcBytes, uint32_t& dstBytes) {
-    dstBytes = SizeBound(srcBytes, pcm_.nAvgBytesPerSec, codec_.nAvgBytesPerSec);
-    return msacm::MMSYSERR_NOERROR;
-}
-
-int EncoderStream::PrepareHeader(StreamHeader& header) {
-    return CheckHeader(header);
-}
-
-int EncoderStream::UnprepareHeader(StreamHeader& header) {
-    return CheckHeader(header);
-}
-
 int EncoderStream::Convert(StreamHeader& header, uint32_t flags) {
-    if (const int invalid = CheckHeader(header); invalid != msacm::MMSYSERR_NOERROR) {
-        return invalid;
+    uint32_t written = 0;
+    if (const int begun = BeginConvert(header, written); begun != msacm::MMSYSERR_NOERROR) {
+        return begun;
     }
-    header.cbSrcLengthUsed = 0;
-    header.cbDstLengthUsed = 0;
-    if (!context_) {
-        if (const int reopened = OpenCodec(); reopened != msacm::MMSYSERR_NOERROR) {
-            return reopened;
-        }
-    }
-    uint32_t written = output_.Deliver(header.pbDst, header.cbDstLength);
     const uint32_t frameBytes = pcm_.nBlockAlign;
     const int channels = pcm_.nChannels;
     const uint32_t available = header.cbSrcLength / frameBytes;  // whole sample frames only
@@ -158,10 +174,7 @@ int EncoderStream::Convert(StreamHeader& header, uint32_t flags) {
     if (ok && (flags & msacm::ACM_STREAMCONVERTF_END) != 0 && used == available) {
         ok = Finish();
     }
-    written += output_.Deliver(header.pbDst + written, header.cbDstLength - written);
-    header.cbSrcLengthUsed = used * frameBytes;
-    header.cbDstLengthUsed = written;
-    return ok ? msacm::MMSYSERR_NOERROR : msacm::MMSYSERR_ERROR;
+    return EndConvert(header, written, used * frameBytes, ok);
 }
 
 bool EncoderStream::EncodeWaiting() {
@@ -231,7 +244,8 @@ bool EncoderStream::Finish() {
 
 DecoderStream::DecoderStream(const CodecSetup& setup, const common::WaveFormatEx& codec,
                              const common::WaveFormatEx& pcm)
-    : setup_(setup),
+    : LibavStream(codec.nAvgBytesPerSec, pcm.nAvgBytesPerSec),
+      setup_(setup),
       codec_(codec),
       pcm_(pcm),
       frame_(av_frame_alloc()),
@@ -279,31 +293,11 @@ int DecoderStream::OpenCodec() {
     return msacm::MMSYSERR_NOERROR;
 }
 
-int DecoderStream::Size(uint32_t srcBytes, uint32_t& dstBytes) {
-    dstBytes = SizeBound(srcBytes, codec_.nAvgBytesPerSec, pcm_.nAvgBytesPerSec);
-    return msacm::MMSYSERR_NOERROR;
-}
-
-int DecoderStream::PrepareHeader(StreamHeader& header) {
-    return CheckHeader(header);
-}
-
-int DecoderStream::UnprepareHeader(StreamHeader& header) {
-    return CheckHeader(header);
-}
-
 int DecoderStream::Convert(StreamHeader& header, uint32_t flags) {
-    if (const int invalid = CheckHeader(header); invalid != msacm::MMSYSERR_NOERROR) {
-        return invalid;
+    uint32_t written = 0;
+    if (const int begun = BeginConvert(header, written); begun != msacm::MMSYSERR_NOERROR) {
+        return begun;
     }
-    header.cbSrcLengthUsed = 0;
-    header.cbDstLengthUsed = 0;
-    if (!context_) {
-        if (const int reopened = OpenCodec(); reopened != msacm::MMSYSERR_NOERROR) {
-            return reopened;
-        }
-    }
-    uint32_t written = output_.Deliver(header.pbDst, header.cbDstLength);
     uint32_t used = 0;
     bool ok = true;
     while (used < header.cbSrcLength && output_.Size() < header.cbDstLength - written) {
@@ -315,10 +309,7 @@ int DecoderStream::Convert(StreamHeader& header, uint32_t flags) {
     if ((flags & msacm::ACM_STREAMCONVERTF_END) != 0 && used == header.cbSrcLength) {
         ok = Finish() && ok;
     }
-    written += output_.Deliver(header.pbDst + written, header.cbDstLength - written);
-    header.cbSrcLengthUsed = used;
-    header.cbDstLengthUsed = written;
-    return ok ? msacm::MMSYSERR_NOERROR : msacm::MMSYSERR_ERROR;
+    return EndConvert(header, written, used, ok);
 }
 
 bool DecoderStream::Feed(const uint8_t* data, size_t size) {

@@ -28,21 +28,48 @@ class OutputQueue {
     size_t readPos_ = 0;
 };
 
-class EncoderStream final : public msacm::IStream {
+// What the two directions share: header checks, the output size bound, and
+// the start and end of every Convert.
+class LibavStream : public msacm::IStream {
+  public:
+    int Size(uint32_t srcBytes, uint32_t& dstBytes) final;
+    int PrepareHeader(msacm::StreamHeader& header) final;
+    int UnprepareHeader(msacm::StreamHeader& header) final;
+
+  protected:
+    // The average byte rates of the two sides, for the size bound.
+    LibavStream(uint32_t sourceBytesPerSec, uint32_t destinationBytesPerSec)
+        : sourceBytesPerSec_(sourceBytesPerSec), destinationBytesPerSec_(destinationBytesPerSec) {}
+
+    // Checks the header, reopens the codec after a flush and hands out what the
+    // last call had no room for; an msacm result code, written = bytes delivered.
+    int BeginConvert(msacm::StreamHeader& header, uint32_t& written);
+    // Hands out what fits and records the counts; the msacm result of the call.
+    int EndConvert(msacm::StreamHeader& header, uint32_t written, uint32_t used, bool ok);
+
+    virtual bool CodecOpen() const = 0;
+    virtual int OpenCodec() = 0;
+
+    OutputQueue output_;
+
+  private:
+    const uint32_t sourceBytesPerSec_;
+    const uint32_t destinationBytesPerSec_;
+};
+
+class EncoderStream final : public LibavStream {
   public:
     // Opens an encoder from 16-bit PCM to codec; returns an msacm result code.
     static int Open(const CodecSetup& setup, const common::WaveFormatEx& pcm,
                     const common::WaveFormatEx& codec, std::unique_ptr<msacm::IStream>& stream);
 
-    int Size(uint32_t srcBytes, uint32_t& dstBytes) override;
-    int PrepareHeader(msacm::StreamHeader& header) override;
-    int UnprepareHeader(msacm::StreamHeader& header) override;
     int Convert(msacm::StreamHeader& header, uint32_t flags) override;
 
   private:
     EncoderStream(const CodecSetup& setup, const common::WaveFormatEx& pcm,
                   const common::WaveFormatEx& codec);
-    int OpenCodec();
+    bool CodecOpen() const override { return context_ != nullptr; }
+    int OpenCodec() override;
     bool EncodeWaiting();
     bool SendFrame(const AVFrame* frame);
     bool Finish();
@@ -57,24 +84,21 @@ class EncoderStream final : public msacm::IStream {
     bool shortLastFrame_ = false;
     int64_t nextPts_ = 0;
     std::vector<int16_t> waiting_;  // interleaved samples short of one codec frame
-    OutputQueue output_;
 };
 
-class DecoderStream final : public msacm::IStream {
+class DecoderStream final : public LibavStream {
   public:
     // Opens a decoder from codec to 16-bit PCM; returns an msacm result code.
     static int Open(const CodecSetup& setup, const common::WaveFormatEx& codec,
                     const common::WaveFormatEx& pcm, std::unique_ptr<msacm::IStream>& stream);
 
-    int Size(uint32_t srcBytes, uint32_t& dstBytes) override;
-    int PrepareHeader(msacm::StreamHeader& header) override;
-    int UnprepareHeader(msacm::StreamHeader& header) override;
     int Convert(msacm::StreamHeader& header, uint32_t flags) override;
 
   private:
     DecoderStream(const CodecSetup& setup, const common::WaveFormatEx& codec,
                   const common::WaveFormatEx& pcm);
-    int OpenCodec();
+    bool CodecOpen() const override { return context_ != nullptr; }
+    int OpenCodec() override;
     bool Feed(const uint8_t* data, size_t size);
     bool FeedParser(const uint8_t* data, size_t size);
     bool FeedHeld();
@@ -91,7 +115,6 @@ class DecoderStream final : public msacm::IStream {
     PacketPtr packet_;
     std::vector<uint8_t> padded_;  // parser input with libavcodec's padding
     std::vector<uint8_t> held_;    // bytes short of one block or length-prefixed packet
-    OutputQueue output_;
 };
 
 }  // namespace brivanta::audio::codecs
