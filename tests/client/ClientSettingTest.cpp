@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "TempDir.h"
 
 namespace brivanta::client {
@@ -15,13 +12,8 @@ struct ClientSettingTest : ::testing::Test {
     const std::string path = dir.Path("BrivantaClient.ini");
     TSetting s;
 
-    void Store(const std::string& text) { std::ofstream(path) << text; }
-    std::string Stored() const {
-        std::ifstream in(path);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    void Store(const std::string& text) const { test::WriteFileText(path, text); }
+    std::string Stored() const { return test::ReadFileText(path); }
 };
 
 TEST_F(ClientSettingTest, MissingFileGivesTheDefaults) {

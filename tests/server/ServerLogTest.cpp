@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "TempDir.h"
@@ -12,13 +11,6 @@
 
 namespace brivanta::server {
 namespace {
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 struct ServerLogTest : ::testing::Test {
     test::TempDir dir;
@@ -50,7 +42,7 @@ TEST_F(ServerLogTest, ABurstIsShownOnePerTickAndFiledInOrder) {
     for (int i = 0; i < 100; ++i) {
         expected += "11.12.26 23:59:58 event " + std::to_string(i) + "\r\n";
     }
-    EXPECT_EQ(ReadFile(dir.Path("Log/s26-12-11.log")), expected);
+    EXPECT_EQ(test::ReadFileText(dir.Path("Log/s26-12-11.log")), expected);
 }
 
 TEST_F(ServerLogTest, FirstRowIsStartProgramAndNotFiled) {
@@ -65,8 +57,10 @@ TEST_F(ServerLogTest, LinesGoToTheFileOfTheirDay) {
     clock.Advance(3000);
     log.OutLog("after midnight");
     log.Flush();
-    EXPECT_EQ(ReadFile(dir.Path("Log/s26-12-11.log")), "11.12.26 23:59:58 before midnight\r\n");
-    EXPECT_EQ(ReadFile(dir.Path("Log/s26-12-12.log")), "12.12.26 00:00:01 after midnight\r\n");
+    EXPECT_EQ(test::ReadFileText(dir.Path("Log/s26-12-11.log")),
+              "11.12.26 23:59:58 before midnight\r\n");
+    EXPECT_EQ(test::ReadFileText(dir.Path("Log/s26-12-12.log")),
+              "12.12.26 00:00:01 after midnight\r\n");
 }
 
 TEST_F(ServerLogTest, TextsAreCutAt192Bytes) {
@@ -87,14 +81,14 @@ TEST_F(ServerLogTest, AnUnwritableFolderDropsOnlyThePendingLines) {
     log.OutLog("kept");
     log.ShowLog();
     EXPECT_TRUE(log.OutLogToFile());
-    EXPECT_EQ(ReadFile(dir.Path("Log/s26-12-11.log")), "11.12.26 23:59:58 kept\r\n");
+    EXPECT_EQ(test::ReadFileText(dir.Path("Log/s26-12-11.log")), "11.12.26 23:59:58 kept\r\n");
 }
 
 TEST_F(ServerLogTest, FlushWritesWhatIsStillQueuedAtClosing) {
     log.OutLog("stopping");
     log.OutLog("stopped");
     log.Flush();
-    EXPECT_EQ(ReadFile(dir.Path("Log/s26-12-11.log")),
+    EXPECT_EQ(test::ReadFileText(dir.Path("Log/s26-12-11.log")),
               "11.12.26 23:59:58 stopping\r\n11.12.26 23:59:58 stopped\r\n");
 }
 
