@@ -331,9 +331,11 @@ std::vector<WaveDeviceInfo> PortAudioBackend::Devices(WaveDirection direction) {
     return devices;
 }
 
-int PortAudioBackend::QueryFormat(WaveDirection direction, int32_t deviceId,
-                                  const common::WaveFormatEx& format) {
-    std::lock_guard lock(state_->library.Mutex());
+// The stream parameters of a listed device for the format; 0 or a result code.
+// Called with the library's lock held.
+int PortAudioBackend::StreamParameters(WaveDirection direction, int32_t deviceId,
+                                       const common::WaveFormatEx& format,
+                                       PaStreamParameters& parameters) const {
     if (state_->library.Status() != paNoError) {
         return state_->library.Status();
     }
@@ -341,9 +343,15 @@ int PortAudioBackend::QueryFormat(WaveDirection direction, int32_t deviceId,
     if (device == nullptr) {
         return wave_error::kBadDeviceId;
     }
+    return ToParameters(*device, direction, format, parameters) ? 0 : wave_error::kBadFormat;
+}
+
+int PortAudioBackend::QueryFormat(WaveDirection direction, int32_t deviceId,
+                                  const common::WaveFormatEx& format) {
+    std::lock_guard lock(state_->library.Mutex());
     PaStreamParameters parameters;
-    if (!ToParameters(*device, direction, format, parameters)) {
-        return wave_error::kBadFormat;
+    if (const int result = StreamParameters(direction, deviceId, format, parameters); result != 0) {
+        return result;
     }
     const bool input = direction == WaveDirection::Input;
     const PaError error = Pa_IsFormatSupported(
@@ -355,16 +363,9 @@ int PortAudioBackend::Open(WaveDirection direction, int32_t deviceId,
                            const common::WaveFormatEx& format,
                            std::unique_ptr<IWaveStream>& stream) {
     std::lock_guard lock(state_->library.Mutex());
-    if (state_->library.Status() != paNoError) {
-        return state_->library.Status();
-    }
-    const KnownDevice* device = state_->Find(direction, deviceId);
-    if (device == nullptr) {
-        return wave_error::kBadDeviceId;
-    }
     PaStreamParameters parameters;
-    if (!ToParameters(*device, direction, format, parameters)) {
-        return wave_error::kBadFormat;
+    if (const int result = StreamParameters(direction, deviceId, format, parameters); result != 0) {
+        return result;
     }
     const uint8_t silence = format.wBitsPerSample == 8 ? 128 : 0;
     return PortAudioStream::Open(state_->library, parameters, direction, format.nSamplesPerSec,

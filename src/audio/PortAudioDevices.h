@@ -6,6 +6,8 @@
 #include "audio/WaveDevice.h"
 #include "common/Clock.h"
 
+struct PaStreamParameters;
+
 namespace brivanta::audio {
 
 // The machine's sound devices through PortAudio (ALSA, JACK).
@@ -38,6 +40,8 @@ class PortAudioBackend final : public IWaveBackend {
              std::unique_ptr<IWaveStream>& stream) override;
 
   private:
+    int StreamParameters(WaveDirection direction, int32_t deviceId,
+                         const common::WaveFormatEx& format, PaStreamParameters& parameters) const;
     struct State;
     std::unique_ptr<State> state_;
 };
